@@ -1,0 +1,136 @@
+"""A private Samba world for running tarnwick against real servers.
+
+Everything here expects to run as root inside fresh network, mount and PID
+namespaces (see run.sh): the bind mounts and the loopback device then belong
+to the run alone, and every process left behind dies with the namespace.
+"""
+import os
+import socket
+import subprocess
+import time
+
+# The places libnetapi reads and writes when it acts for this machine.
+SAMBA_SYSTEM_PATHS = {
+    "etc/smb.conf": "/etc/samba/smb.conf",
+    "lib": "/var/lib/samba",
+    "run": "/run/samba",
+    "cache": "/var/cache/samba",
+    "log": "/var/log/samba",
+}
+
+SERVER_ADDRESS = "127.0.0.2"
+SERVER_NAME = "FILESERVER"
+SERVER_COMMENT = "Private test server"
+
+
+def bring_up_loopback():
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+
+
+class LocalSamba:
+    """This machine's Samba, as libnetapi sees it, moved into `root`.
+
+    Only 127.0.0.1 is on lo: libnetapi treats any of the host's own addresses
+    as this machine, so the private server stays reachable as a remote one on
+    127.0.0.2 only while that address is not assigned.
+    """
+
+    def __init__(self, root):
+        self.root = root
+        for relative, system_path in SAMBA_SYSTEM_PATHS.items():
+            private = os.path.join(root, relative)
+            if relative.endswith(".conf"):
+                os.makedirs(os.path.dirname(private), exist_ok=True)
+                open(private, "w").close()
+            else:
+                os.makedirs(private, exist_ok=True)
+            subprocess.run(["mount", "--bind", private, system_path], check=True)
+        self.conf = os.path.join(root, "etc/smb.conf")
+
+    def use_text_config(self, name, comment):
+        # Written in place: the bind mount follows the inode, not the name.
+        with open(self.conf, "w") as f:
+            f.write(f"[global]\n  netbios name = {name}\n  server string = {comment}\n"
+                    "  server role = standalone server\n")
+
+    def use_registry_config(self, name, comment):
+        with open(self.conf, "w") as f:
+            f.write("[global]\n  config backend = registry\n")
+        seed = os.path.join(self.root, "seed.conf")
+        with open(seed, "w") as f:
+            f.write(f"[global]\n  netbios name = {name}\n  server string = {comment}\n"
+                    "  server role = standalone server\n")
+        subprocess.run(["net", "conf", "import", seed], check=True,
+                       stdout=subprocess.DEVNULL)
+
+
+class PrivateSmbd:
+    """An smbd of our own on port 445, with its state under `root`."""
+
+    def __init__(self, root, users=()):
+        self.root = root
+        self.conf = os.path.join(root, "smb.conf")
+        dirs = {key: os.path.join(root, key) for key in
+                ("lock", "state", "cache", "pid", "private", "ncalrpc")}
+        for path in dirs.values():
+            os.makedirs(path, exist_ok=True)
+        with open(self.conf, "w") as f:
+            f.write(f"""[global]
+  netbios name = {SERVER_NAME}
+  server string = {SERVER_COMMENT}
+  server role = standalone server
+  interfaces = lo
+  bind interfaces only = no
+  smb ports = 445
+  map to guest = bad user
+  load printers = no
+  disable spoolss = yes
+  printcap name = /dev/null
+  lock directory = {dirs['lock']}
+  state directory = {dirs['state']}
+  cache directory = {dirs['cache']}
+  pid directory = {dirs['pid']}
+  private dir = {dirs['private']}
+  ncalrpc dir = {dirs['ncalrpc']}
+  log file = {root}/log.%m
+  log level = 1 auth_audit:3
+""")
+        for user, password in users:
+            subprocess.run(["smbpasswd", "-c", self.conf, "-a", "-s", user], check=True,
+                           input=f"{password}\n{password}\n".encode(), stdout=subprocess.DEVNULL)
+        self.log_path = os.path.join(root, "smbd.out")
+        self.log = open(self.log_path, "ab")
+        self.process = subprocess.Popen(
+            ["smbd", "-F", "--no-process-group", "-s", self.conf, "--debug-stdout"],
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+        self._wait_until_listening()
+
+    def _wait_until_listening(self, timeout=15.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError(f"smbd exited with {self.process.returncode}; see {self.log_path}")
+            try:
+                socket.create_connection((SERVER_ADDRESS, 445), timeout=0.5).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        raise RuntimeError("smbd did not listen on port 445 in time")
+
+    def log_size(self):
+        return os.path.getsize(self.log_path)
+
+    def log_since(self, offset):
+        with open(self.log_path, "rb") as f:
+            f.seek(offset)
+            return f.read().decode("utf-8", "replace")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.log.close()
