@@ -102,7 +102,10 @@ class PrivateSmbd:
         self.log = open(self.log_path, "ab")
         self.process = subprocess.Popen(
             ["smbd", "-F", "--no-process-group", "-s", self.conf, "--debug-stdout"],
-            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT,
+            # On its way out smbd signals its whole process group; that must
+            # be its own, not the caller's.
+            start_new_session=True)
         self._wait_until_listening()
 
     def _wait_until_listening(self, timeout=15.0):
