@@ -59,7 +59,8 @@ class Case:
     keys: bytes = None
     echoed: bytes = b""     # what the tool wrote to the terminal
     left: bytes = b""       # what it left unread in the terminal's input
-    session: str = None     # the account smbd says the connection became
+    # The logons smbd recorded for the run: (password type, status) pairs.
+    logons: list = None
 
 
 # ---------------------------------------------------------------------------
@@ -77,7 +78,7 @@ TEXT_CONFIG_CASES = [
     Case("display is unchanged after the refusal", [], shown(*TEXT) + DONE),
     Case("unknown switch is reported, display still runs", ["/bogus"], shown(*TEXT),
          '\nInvalid switch ignored: "/bogus"', 87),
-    # Nothing listens yet: the private smbd starts later.
+    # Before the private smbd starts: it listens on every loopback address.
     Case("unreachable server", ["\\\\127.0.0.3"], "",
          "\n\nNetServerGetInfo() failed."
          + system_error(1003, "Failed to connect to IPC$ share on 127.0.0.3"), 255),
@@ -110,13 +111,14 @@ SERVER = f"\\\\{SERVER_ADDRESS}"
 SERVER_SHOWN = shown(SERVER_NAME, SERVER_COMMENT)
 
 SMBD_CASES = [
-    Case("anonymous display", [SERVER], SERVER_SHOWN + DONE, session="nobody"),
+    Case("anonymous display", [SERVER], SERVER_SHOWN + DONE),
     Case("display with credentials", [SERVER], SERVER_SHOWN + DONE,
-         env={"USER": "root", "PASSWD": "secret"}, session="root"),
+         env={"USER": "root", "PASSWD": "secret"}, logons=[("NTLMv2", "NT_STATUS_OK")]),
     # libnetapi takes credentials from the environment as a guess, and a guess
     # that fails falls back to an anonymous session rather than failing.
     Case("wrong password falls back to anonymous", [SERVER], SERVER_SHOWN + DONE,
-         env={"USER": "root", "PASSWD": "wrong"}, session="nobody"),
+         env={"USER": "root", "PASSWD": "wrong"},
+         logons=[("NTLMv2", "NT_STATUS_WRONG_PASSWORD"), ("No-Password", "NT_STATUS_OK")]),
     # smbd accepts a new comment and keeps its configured one.
     Case("remote change is reported done", [SERVER, "/SRVCOMMENT:remote", "/Y"],
          SERVER_SHOWN + changed("remote"), env={"USER": "root", "PASSWD": "secret"}),
@@ -177,7 +179,7 @@ def run_on_terminal(case, env):
         restored = termios.tcgetattr(slave) == before
         # Pending input without a line end is readable only outside
         # canonical mode.
-        tty.setraw(slave)
+        tty.setraw(slave, termios.TCSANOW)  # TCSAFLUSH would discard it
         left = drain(slave)
         return p.returncode, out, err, echoed, left, restored
     finally:
@@ -199,11 +201,11 @@ def run_case(case, home, smbd=None):
     for what, got, want in expect:
         if got != want:
             faults.append(f"{what}: expected {want!r}, got {got!r}")
-    if case.session is not None:
-        log = smbd.log_since(offset)
-        became = re.findall(r"became \[[^\]]*\]\\\[([^\]]*)\]", log)
-        if became != [case.session]:
-            faults.append(f"smbd sessions: expected [{case.session!r}], got {became!r}")
+    if case.logons is not None:
+        logons = re.findall(r"^Auth: .* with \[([^\]]*)\] status \[([^\]]*)\]",
+                            smbd.log_since(offset), re.MULTILINE)
+        if logons != case.logons:
+            faults.append(f"smbd logons: expected {case.logons!r}, got {logons!r}")
     return faults
 
 
@@ -211,40 +213,48 @@ def run_case(case, home, smbd=None):
 
 def main():
     results = []
+    state = {}  # the LocalSamba and PrivateSmbd, once set up
 
-    def run_group(title, cases, home, setup, smbd_holder=None):
+    def run_group(title, cases, setup):
         try:
             setup()
         except Exception as e:  # a group that cannot start fails every case in it
+            detail = getattr(e, "stderr", None) or b""
             for case in cases:
                 results.append(False)
-                print(f"FAIL {title}: {case.name} (setup: {e})")
+                print(f"FAIL {title}: {case.name} (setup: {e} {detail!r})", flush=True)
             return
         for case in cases:
-            faults = run_case(case, home, smbd_holder[0] if smbd_holder else None)
+            try:
+                faults = run_case(case, home, state.get("smbd"))
+            except Exception as e:
+                faults = [f"could not run: {e!r}"]
             results.append(not faults)
-            print(f"{'ok  ' if not faults else 'FAIL'} {title}: {case.name}")
+            print(f"{'ok  ' if not faults else 'FAIL'} {title}: {case.name}", flush=True)
             for fault in faults:
-                print(f"       {fault}")
+                print(f"       {fault}", flush=True)
+
+    def local_samba():
+        if "local" not in state:
+            bring_up_loopback()
+            state["local"] = LocalSamba(os.path.join(root, "local"))
+        return state["local"]
+
+    def start_smbd():
+        state["smbd"] = PrivateSmbd(os.path.join(root, "smbd"), users=[("root", "secret")])
 
     with tempfile.TemporaryDirectory(prefix="tarnwick-e2e.") as root:
         home = os.path.join(root, "home")
         os.makedirs(home)
-        holder = [None]
         try:
-            bring_up_loopback()
-            local = LocalSamba(os.path.join(root, "local"))
-            run_group("this machine, text smb.conf", TEXT_CONFIG_CASES, home,
-                      lambda: local.use_text_config(*TEXT))
-            run_group("this machine, registry config", REGISTRY_CASES, home,
-                      lambda: local.use_registry_config(REG, "Seeded comment"))
-
-            def start_smbd():
-                holder[0] = PrivateSmbd(os.path.join(root, "smbd"), users=[("root", "secret")])
-            run_group(f"smbd on {SERVER_ADDRESS}", SMBD_CASES, home, start_smbd, holder)
+            run_group("this machine, text smb.conf", TEXT_CONFIG_CASES,
+                      lambda: local_samba().use_text_config(*TEXT))
+            run_group("this machine, registry config", REGISTRY_CASES,
+                      lambda: local_samba().use_registry_config(REG, "Seeded comment"))
+            run_group(f"smbd on {SERVER_ADDRESS}", SMBD_CASES, start_smbd)
         finally:
-            if holder[0]:
-                holder[0].stop()
+            if "smbd" in state:
+                state["smbd"].stop()
 
     passed = results.count(True)
     print(f"{passed} passed, {len(results) - passed} failed")

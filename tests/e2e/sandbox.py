@@ -5,6 +5,7 @@ namespaces (see run.sh): the bind mounts and the loopback device then belong
 to the run alone, and every process left behind dies with the namespace.
 """
 import os
+import signal
 import socket
 import subprocess
 import time
@@ -60,8 +61,7 @@ class LocalSamba:
         with open(seed, "w") as f:
             f.write(f"[global]\n  netbios name = {name}\n  server string = {comment}\n"
                     "  server role = standalone server\n")
-        subprocess.run(["net", "conf", "import", seed], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run(["net", "conf", "import", seed], check=True, capture_output=True)
 
 
 class PrivateSmbd:
@@ -97,7 +97,7 @@ class PrivateSmbd:
 """)
         for user, password in users:
             subprocess.run(["smbpasswd", "-c", self.conf, "-a", "-s", user], check=True,
-                           input=f"{password}\n{password}\n".encode(), stdout=subprocess.DEVNULL)
+                           input=f"{password}\n{password}\n".encode(), capture_output=True)
         self.log_path = os.path.join(root, "smbd.out")
         self.log = open(self.log_path, "ab")
         self.process = subprocess.Popen(
@@ -129,6 +129,8 @@ class PrivateSmbd:
             return f.read().decode("utf-8", "replace")
 
     def stop(self):
+        """Ends smbd and the RPC daemons it started, which live in a session of their own."""
+        helpers = os.path.join(self.root, "pid", "samba-dcerpcd.pid")
         if self.process.poll() is None:
             self.process.terminate()
             try:
@@ -136,4 +138,34 @@ class PrivateSmbd:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+        _end_group(self.process.pid)
+        try:
+            with open(helpers) as f:
+                _end_group(int(f.read()))
+        except (OSError, ValueError):
+            pass
         self.log.close()
+
+
+def _end_group(pgid, timeout=5.0):
+    try:
+        os.killpg(pgid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + timeout
+    while True:
+        # We are the namespace's init, so orphans are ours to reap; a zombie
+        # still counts as a member of its group.
+        try:
+            while os.waitpid(-1, os.WNOHANG)[0] > 0:
+                pass
+        except ChildProcessError:
+            pass
+        try:
+            os.killpg(pgid, 0)
+        except ProcessLookupError:
+            return
+        if time.monotonic() > deadline:
+            os.killpg(pgid, signal.SIGKILL)
+            deadline = float("inf")
+        time.sleep(0.02)
