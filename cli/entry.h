@@ -2,13 +2,14 @@
 #pragma once
 
 #include "cli/command_options.h"
+#include "resources/version.h"
 
 namespace tarnwick {
 
-// The program's name and version, as the executable's version record carries
-// them.
-inline constexpr char16_t ProductName[] = u"Velmora";
-inline constexpr char16_t ProductVersion[] = u"1.00";
+// The program's name and version, from the same header as the Windows
+// image's version record, so the two always agree.
+inline constexpr char16_t ProductName[] = u"" TARNWICK_PRODUCT_NAME;
+inline constexpr char16_t ProductVersion[] = u"" TARNWICK_PRODUCT_VERSION;
 
 // Holds argument zero's last component: 260 characters and a terminator.
 constexpr size_t ProgramBaseNameLength = 261;
