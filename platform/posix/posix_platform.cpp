@@ -169,6 +169,7 @@ struct NetApi {
   decltype(&::libnetapi_free) free;
   decltype(&::libnetapi_set_username) setUsername;
   decltype(&::libnetapi_set_password) setPassword;
+  decltype(&::libnetapi_get_password) getPassword;
   // Exported, though the public header leaves it out.
   ::NET_API_STATUS (*setErrorString)(struct libnetapi_ctx*, const char*, ...);
   decltype(&::libnetapi_get_error_string) getErrorString;
@@ -216,6 +217,7 @@ bool LoadLibrary() {
   bool ok = Resolve(api.init, "libnetapi_init") && Resolve(api.free, "libnetapi_free") &&
             Resolve(api.setUsername, "libnetapi_set_username") &&
             Resolve(api.setPassword, "libnetapi_set_password") &&
+            Resolve(api.getPassword, "libnetapi_get_password") &&
             Resolve(api.setErrorString, "libnetapi_set_error_string") &&
             Resolve(api.getErrorString, "libnetapi_get_error_string") &&
             Resolve(api.errstr, "libnetapi_errstr") && Resolve(api.getInfo, "NetServerGetInfo") &&
@@ -235,6 +237,26 @@ bool PasswordKnown() {
          (user != nullptr && strchr(user, '%') != nullptr);
 }
 
+// libnetapi reads USER, PASSWD, PASSWD_FILE and a ticket cache itself, but
+// only as guesses, and a guess the server refuses quietly becomes an
+// anonymous session. Credentials the user gave must fail instead, so they
+// are handed back as given.
+void PinCredentials() {
+  const char* user = getenv("USER");
+  if (user != nullptr) api.setUsername(context, user);  // also "DOMAIN\user%password"
+  const char* password = getenv("PASSWD");
+  if (password != nullptr) {
+    api.setPassword(context, password);
+  } else if (getenv("PASSWD_FILE") != nullptr || getenv("PASSWD_FD") != nullptr) {
+    const char* read = nullptr;
+    if (api.getPassword(context, &read) == 0 && read != nullptr) {
+      char* copy = strdup(read);
+      if (copy != nullptr) api.setPassword(context, copy);
+      ::free(copy);
+    }
+  }
+}
+
 // Returns 0 with the library ready, or the status that stands for the call.
 NET_API_STATUS EnsureNetApi() {
   static bool tried = false;
@@ -248,12 +270,14 @@ NET_API_STATUS EnsureNetApi() {
     context = nullptr;
     return initStatus;
   }
-  // libnetapi reads USER, PASSWD, PASSWD_FILE and a ticket cache itself.
-  // With no password among them it would prompt for one; ask for an
-  // anonymous session instead, which is what an empty answer gives anyway.
-  if (!PasswordKnown()) {
-    api.setUsername(context, "");
-    api.setPassword(context, "");
+  // With no password known libnetapi would prompt for one. "%" is its word
+  // for an anonymous session: an empty name with an empty password would be
+  // a logon as a user called "", which a server refuses unless it maps
+  // unknown users to guest.
+  if (PasswordKnown()) {
+    PinCredentials();
+  } else {
+    api.setUsername(context, "%");
   }
   return initStatus;
 }

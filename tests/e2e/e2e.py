@@ -111,14 +111,16 @@ SERVER = f"\\\\{SERVER_ADDRESS}"
 SERVER_SHOWN = shown(SERVER_NAME, SERVER_COMMENT)
 
 SMBD_CASES = [
-    Case("anonymous display", [SERVER], SERVER_SHOWN + DONE),
+    Case("anonymous display", [SERVER], SERVER_SHOWN + DONE,
+         logons=[("No-Password", "NT_STATUS_OK")]),
     Case("display with credentials", [SERVER], SERVER_SHOWN + DONE,
          env={"USER": "root", "PASSWD": "secret"}, logons=[("NTLMv2", "NT_STATUS_OK")]),
-    # libnetapi takes credentials from the environment as a guess, and a guess
-    # that fails falls back to an anonymous session rather than failing.
-    Case("wrong password falls back to anonymous", [SERVER], SERVER_SHOWN + DONE,
-         env={"USER": "root", "PASSWD": "wrong"},
-         logons=[("NTLMv2", "NT_STATUS_WRONG_PASSWORD"), ("No-Password", "NT_STATUS_OK")]),
+    # Credentials the user gave are not a guess: refused, they fail the run
+    # rather than quietly becoming an anonymous session.
+    Case("wrong password fails", [SERVER], "",
+         "\n\nNetServerGetInfo() failed." + system_error(1003, f"Failed to connect to IPC$ share on {SERVER_ADDRESS}"),
+         255, env={"USER": "root", "PASSWD": "wrong"},
+         logons=[("NTLMv2", "NT_STATUS_WRONG_PASSWORD")]),
     # smbd accepts a new comment and keeps its configured one.
     Case("remote change is reported done", [SERVER, "/SRVCOMMENT:remote", "/Y"],
          SERVER_SHOWN + changed("remote"), env={"USER": "root", "PASSWD": "secret"}),

@@ -82,7 +82,7 @@ class PrivateSmbd:
   interfaces = lo
   bind interfaces only = no
   smb ports = 445
-  map to guest = bad user
+  map to guest = never
   load printers = no
   disable spoolss = yes
   printcap name = /dev/null
