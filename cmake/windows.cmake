@@ -10,7 +10,12 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 # Not -fdata-sections: MinGW's GCC then gives each zeroed static a .data$
 # section of its own, stored in the file in full instead of in .bss, and
 # the message buffers alone would add 12 KiB.
+#
+# And code for the 486: NT 4.0 ran on 486s and Pentiums, which lack the
+# CMOV and SSE instructions the compiler would otherwise use.
 set(TARNWICK_WINDOWS_CODE_OPTIONS
+  -march=i486
+  -mtune=generic
   -Os
   -fno-asynchronous-unwind-tables
   -fno-unwind-tables
@@ -49,4 +54,5 @@ target_link_options(Tarnwick PRIVATE
   -Wl,--major-os-version,4
   -Wl,--minor-os-version,0
   -Wl,--gc-sections
+  -Wl,--no-insert-timestamp
   -s)
