@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 python3-pefile
   wine wine32:i386
   clang libclang-rt-14-dev valgrind
-  tmux util-linux bsdutils iproute2 procps python3 hyperfine time
+  tmux util-linux bsdutils iproute2 nftables procps python3 hyperfine time
 )
 
 missing=()

@@ -18,7 +18,7 @@ import tty
 from dataclasses import dataclass, field
 
 from sandbox import (SERVER_ADDRESS, SERVER_COMMENT, SERVER_NAME, LocalSamba, PrivateSmbd,
-                     bring_up_loopback)
+                     bring_up_loopback, sanitizer_env)
 
 BINARY = sys.argv[1]
 TIMEOUT = 30
@@ -132,7 +132,7 @@ SMBD_CASES = [
 # Running one case.
 
 def base_env(home):
-    return {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": home}
+    return {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": home, **sanitizer_env()}
 
 
 def drain(fd):

@@ -23,6 +23,25 @@ SERVER_ADDRESS = "127.0.0.2"
 SERVER_NAME = "FILESERVER"
 SERVER_COMMENT = "Private test server"
 
+_HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def sanitizer_env():
+    """What an AddressSanitizer build of the tool needs to pass through.
+
+    Samba keeps some allocations of libnetapi_init for the life of the
+    process; the suppressions name it, and only full unwinding finds it
+    through libtalloc, which has no frame pointers. Harmless for other builds.
+    """
+    return {
+        "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "fast_unwind_on_malloc=0"),
+        "LSAN_OPTIONS": os.environ.get(
+            "LSAN_OPTIONS",
+            "suppressions=" + os.path.join(_HERE, "..", "hardening", "lsan.supp")
+            + ":print_suppressions=0"),
+        "UBSAN_OPTIONS": os.environ.get("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1"),
+    }
+
 
 def bring_up_loopback():
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
@@ -50,7 +69,7 @@ class LocalSamba:
 
     def use_text_config(self, name, comment):
         # Written in place: the bind mount follows the inode, not the name.
-        with open(self.conf, "w") as f:
+        with open(self.conf, "w", encoding="utf-8") as f:
             f.write(f"[global]\n  netbios name = {name}\n  server string = {comment}\n"
                     "  server role = standalone server\n")
 
@@ -58,7 +77,7 @@ class LocalSamba:
         with open(self.conf, "w") as f:
             f.write("[global]\n  config backend = registry\n")
         seed = os.path.join(self.root, "seed.conf")
-        with open(seed, "w") as f:
+        with open(seed, "w", encoding="utf-8") as f:
             f.write(f"[global]\n  netbios name = {name}\n  server string = {comment}\n"
                     "  server role = standalone server\n")
         subprocess.run(["net", "conf", "import", seed], check=True, capture_output=True)
@@ -67,17 +86,19 @@ class LocalSamba:
 class PrivateSmbd:
     """An smbd of our own on port 445, with its state under `root`."""
 
-    def __init__(self, root, users=()):
+    def __init__(self, root, users=(), name=SERVER_NAME, comment=SERVER_COMMENT):
+        """`name` and `comment` are written as given, so they may hold
+        control characters."""
         self.root = root
         self.conf = os.path.join(root, "smb.conf")
         dirs = {key: os.path.join(root, key) for key in
                 ("lock", "state", "cache", "pid", "private", "ncalrpc")}
         for path in dirs.values():
             os.makedirs(path, exist_ok=True)
-        with open(self.conf, "w") as f:
+        with open(self.conf, "w", encoding="utf-8") as f:
             f.write(f"""[global]
-  netbios name = {SERVER_NAME}
-  server string = {SERVER_COMMENT}
+  netbios name = {name}
+  server string = {comment}
   server role = standalone server
   interfaces = lo
   bind interfaces only = no
@@ -127,6 +148,13 @@ class PrivateSmbd:
         with open(self.log_path, "rb") as f:
             f.seek(offset)
             return f.read().decode("utf-8", "replace")
+
+    def kill(self):
+        """Ends smbd at once, as a crash or power cut would; stop() still
+        clears up what is left."""
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
 
     def stop(self):
         """Ends smbd and the RPC daemons it started, which live in a session of their own."""
