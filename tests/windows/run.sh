@@ -44,19 +44,13 @@ tally "$out" "${PIPESTATUS[0]}"
 
 echo "--- the image under Wine"
 # On a kernel without 32-bit support Wine runs under user-mode emulation,
-# where every Wine process takes about a minute to start. The budget keeps
-# the whole test run inside CI's time; running out of it is reported as a
-# skip with its reason, never as a pass.
-budget=${TARNWICK_WINE_BUDGET:-2700}
-timeout --kill-after=30 "$budget" "$python" "$here/wine_check.py" "$build" "$root" 2>&1 | tee "$out"
-status=${PIPESTATUS[0]}
-if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
-  pkill -f 'wineserver|qemu-i386.*wine' 2>/dev/null
-  echo "SKIPPED: the Wine checks did not finish within ${budget} s"
-  skipped=$((skipped + 1))
-else
-  tally "$out" "$status"
-fi
+# where every Wine process takes about a minute to start. wine_check.py
+# keeps within TARNWICK_WINE_BUDGET seconds (45 minutes unless set), so the
+# whole test run stays inside CI's time; what the budget leaves undone is
+# reported as skipped with its reason, never as passed, and only this test's
+# own Wine session is ended.
+"$python" "$here/wine_check.py" "$build" "$root" 2>&1 | tee "$out"
+tally "$out" "${PIPESTATUS[0]}"
 
 if [ "$skipped" -ne 0 ]; then
   echo "$passed passed, $failed failed, $skipped skipped"

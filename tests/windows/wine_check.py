@@ -43,9 +43,41 @@ WINE_ENV = {
 }
 PROBE_TEXT = "tarnwick-wine-probe"
 # Under emulation one Wine process takes about a minute to start, a Wine
-# session's services about five, and making the prefix fifteen.
-PREFIX_TIMEOUT = 2400
+# session's services about five, and making the prefix fifteen. A single run
+# that takes longer than RUN_TIMEOUT has hung and fails; when the whole
+# budget (TARNWICK_WINE_BUDGET seconds, for CI's clock) is spent first, what
+# is left is reported as skipped, with the reason.
 RUN_TIMEOUT = 900
+DEFAULT_BUDGET = 2700
+
+
+class BudgetSpent(Exception):
+    pass
+
+
+class Budget:
+    def __init__(self, seconds):
+        self.seconds = seconds
+        self.deadline = time.monotonic() + seconds
+
+    def left(self):
+        return self.deadline - time.monotonic()
+
+    def limit(self, timeout):
+        """The timeout for the next wait: `timeout`, or less if the budget
+        ends sooner. Raises BudgetSpent when nothing is left."""
+        left = self.left()
+        if left <= 0:
+            raise BudgetSpent()
+        return min(timeout, left)
+
+    def spent(self):
+        return self.left() <= 0
+
+
+def budget_from_environment():
+    text = os.environ.get("TARNWICK_WINE_BUDGET", "")
+    return Budget(float(text) if re.fullmatch(r"\d+(\.\d+)?", text) else DEFAULT_BUDGET)
 
 
 def windows_path(path):
@@ -204,9 +236,10 @@ def console_cases():
 
 
 class Runner:
-    def __init__(self, build_dir, work):
+    def __init__(self, build_dir, work, budget):
         self.exe = os.path.join(build_dir, "Tarnwick.exe")
         self.work = work
+        self.budget = budget
         self.prefix = os.environ.get("TARNWICK_WINEPREFIX",
                                      f"/tmp/tarnwick-wineprefix-{os.getuid()}")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, **WINE_ENV)
@@ -215,9 +248,25 @@ class Runner:
 
     # -- set-up --------------------------------------------------------------
 
-    def quiet(self, command, timeout):
+    def quiet(self, command, timeout=RUN_TIMEOUT):
         """Runs a Wine tool for its status and its last word on errors."""
-        return run_captured(command, None, self.env, timeout)
+        return self.run(command, None, self.env, timeout)
+
+    def run(self, command, cwd, env, timeout=RUN_TIMEOUT):
+        """run_captured within the budget: BudgetSpent when the budget, not
+        the command, ran out."""
+        try:
+            return run_captured(command, cwd, env, self.budget.limit(timeout))
+        except subprocess.TimeoutExpired:
+            if self.budget.spent():
+                raise BudgetSpent()
+            raise
+
+    def wait_for(self, read, done, timeout=RUN_TIMEOUT):
+        value = wait_for(read, done, self.budget.limit(timeout))
+        if not done(value) and self.budget.spent():
+            raise BudgetSpent()
+        return value
 
     def probe(self):
         """None when Wine runs a 32-bit console program, else why not. On
@@ -228,17 +277,20 @@ class Runner:
             return "wine is not installed"
         try:
             if not os.path.isfile(os.path.join(self.prefix, "system.reg")):
-                made = self.quiet(["wine", "wineboot", "--init"], PREFIX_TIMEOUT)
-                self.quiet(["wineserver", "-w"], PREFIX_TIMEOUT)
+                # Done when wineboot returns; what it leaves running ends
+                # with the session below.
+                made = self.quiet(["wine", "wineboot", "--init"], self.budget.seconds)
                 if made.returncode != 0:
                     shutil.rmtree(self.prefix, ignore_errors=True)
                     return "wine cannot make a 32-bit prefix here (" + last_line(made.stderr) + ")"
             self.start_session()
-            run = run_captured(["wine", "cmd", "/c", "echo", PROBE_TEXT], None, self.env,
-                               RUN_TIMEOUT)
+            run = self.quiet(["wine", "cmd", "/c", "echo", PROBE_TEXT])
         except subprocess.TimeoutExpired as timeout:
             self.end_session()
-            return f"wine did not finish {' '.join(timeout.cmd)} in {timeout.timeout} s"
+            return f"wine did not finish {' '.join(timeout.cmd)} in {timeout.timeout:.0f} s"
+        except BudgetSpent:
+            self.end_session()
+            return f"wine did not get through its set-up within the {self.budget.seconds:.0f} s budget"
         if PROBE_TEXT.encode() in run.stdout:
             return None
         self.end_session()
@@ -248,11 +300,16 @@ class Runner:
         """One Wine session for every case, so that Wine's own services
         start once rather than once a case."""
         self.end_session()
-        self.quiet(["wineserver", "-p", "600"], RUN_TIMEOUT)
+        self.quiet(["wineserver", "-p", "600"])
 
     def end_session(self):
-        self.quiet(["wineserver", "-k"], RUN_TIMEOUT)
-        self.quiet(["wineserver", "-w"], RUN_TIMEOUT)
+        """Ends this prefix's Wine session and every process in it, and
+        nothing else on the machine. Runs whatever is left of the budget."""
+        for command in (["wineserver", "-k"], ["wineserver", "-w"]):
+            try:
+                run_captured(command, None, self.env, 60)
+            except subprocess.TimeoutExpired:
+                pass
 
     def build_stand_ins(self):
         plain = os.path.join(self.work, "plain")
@@ -303,7 +360,7 @@ class Runner:
         command = ["wine", "Tarnwick.exe", *case["args"]]
         if whole:
             command = ["wine", "exit_status.exe", "Tarnwick.exe", *case["args"]]
-        run = run_captured(command, folder, env, RUN_TIMEOUT)
+        run = self.run(command, folder, env)
         status = run.returncode
         if whole:
             status = read_text(status_file) if run.returncode == 0 else f"helper failed ({run.returncode})"
@@ -347,12 +404,12 @@ class Runner:
                             "bash", "--noprofile", "--norc", script], check=True, env=self.env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
-            screen = wait_for(lambda: pane(tmux), lambda s: "Continue? (Y/N):" in s, RUN_TIMEOUT)
+            screen = self.wait_for(lambda: pane(tmux), lambda s: "Continue? (Y/N):" in s)
             if "Continue? (Y/N):" not in screen:
                 return [f"no prompt appeared; the pane shows {screen!r}"]
             for key in case["keys"]:
                 subprocess.run([*tmux, "send-keys", "-t", "t", key], check=True)
-            wait_for(lambda: read_text(status_file), lambda s: s.strip() != "", RUN_TIMEOUT)
+            self.wait_for(lambda: read_text(status_file), lambda s: s.strip() != "")
             # Under emulation a crash of one of Wine's helpers shows up on
             # the terminal as qemu's own line; it is none of the program's
             # output and may split the prompt from the echo.
@@ -419,7 +476,7 @@ def main():
         sys.exit(__doc__)
     build_dir = os.path.abspath(sys.argv[1])
     work = tempfile.mkdtemp(prefix="tarnwick-wine-")
-    runner = Runner(build_dir, work)
+    runner = Runner(build_dir, work, budget_from_environment())
     strings = version_strings(runner.exe)
     redirected = redirected_cases(strings.get("ProductName"), strings.get("ProductVersion"))
     console = console_cases()
@@ -436,12 +493,16 @@ def main():
 
     jobs = [(case["name"], runner.run_redirected, (case,)) for case in redirected]
     jobs += [(case["name"], runner.run_console, (case, i)) for i, case in enumerate(console)]
-    passed = failed = 0
+    passed = failed = skipped = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         futures = [(name, pool.submit(fn, *args)) for name, fn, args in jobs]
         for name, future in futures:
             try:
                 problems = future.result()
+            except BudgetSpent:
+                skipped += 1
+                print(f"SKIPPED: {name}: the {runner.budget.seconds:.0f} s budget for Wine was spent")
+                continue
             except Exception as error:  # a hung or crashed run is a failure
                 problems = [f"{type(error).__name__}: {error}"]
             if problems:
@@ -458,7 +519,7 @@ def main():
     else:
         print(f"     kept for a look: {work}")
     print(f"     wine cases took {time.monotonic() - started:.0f} s")
-    print(f"{passed} passed, {failed} failed")
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
     return 1 if failed else 0
 
 
