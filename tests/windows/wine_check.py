@@ -14,6 +14,7 @@ cases that need a chosen record, a chosen failure or a network message text
 run beside test-only stand-ins for both, built here from this folder.
 """
 import concurrent.futures
+import fcntl
 import os
 import re
 import shutil
@@ -248,6 +249,20 @@ class Runner:
 
     # -- set-up --------------------------------------------------------------
 
+    def lock_prefix(self):
+        """Waits, within the budget, until no other run of these checks uses
+        the prefix: each ends its whole Wine session when done, which would
+        end the other's too. The lock lasts as long as this process."""
+        self.lock = open(self.prefix + ".lock", "w")
+        while True:
+            try:
+                fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return None
+            except BlockingIOError:
+                if self.budget.left() <= 5:
+                    return "another run of these checks held the Wine prefix for the whole budget"
+                time.sleep(5)
+
     def quiet(self, command, timeout=RUN_TIMEOUT):
         """Runs a Wine tool for its status and its last word on errors."""
         return self.run(command, None, self.env, timeout)
@@ -481,7 +496,7 @@ def main():
     redirected = redirected_cases(strings.get("ProductName"), strings.get("ProductVersion"))
     console = console_cases()
     started = time.monotonic()
-    why = runner.probe()
+    why = runner.lock_prefix() or runner.probe()
     if why is not None:
         print(f"SKIPPED: {why}")
         print(f"0 passed, 0 failed, {len(redirected) + len(console)} skipped")
